@@ -92,7 +92,9 @@ int MergedMidiReader::deliverTick(int i, std::uint32_t tick, std::uint32_t longe
                                   int longestIndex) {
   while (!trackDone[i] && trackTick[i] == tick) {
     if (i == longestIndex && longestLength != 0) {
-      const std::uint64_t left = static_cast<std::uint32_t>(trackEnd[i] - trackNext[i]);
+      // A delta that ran past the chunk's end leaves nothing of it to read.
+      const std::uint64_t left =
+          trackNext[i] < trackEnd[i] ? static_cast<std::uint32_t>(trackEnd[i] - trackNext[i]) : 0;
       const int percent = static_cast<int>((longestLength - left) * 100 / longestLength);
       if (percent > lastProgress) {
         lastProgress = percent;
