@@ -83,7 +83,7 @@ bool ByteSource::refill(std::int32_t position) {
   return true;
 }
 
-std::uint8_t* ByteSource::peekAt(std::int32_t position, std::int32_t count) {
+std::uint8_t* ByteSource::peekOutsideWindow(std::int32_t position, std::int32_t count) {
   if (position < 0 || count < 0 || !buffer_ || capacity_ < static_cast<std::uint32_t>(count))
     return nullptr;
   const std::int64_t end = static_cast<std::int64_t>(position) + count;

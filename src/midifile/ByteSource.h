@@ -35,11 +35,20 @@ class ByteSource {
   // How many bytes one peek at position can deliver at most.
   std::int32_t available(std::int32_t position) const;
   // count contiguous bytes at position, valid until the next peek; none when out of reach.
-  std::uint8_t* peekAt(std::int32_t position, std::int32_t count);
+  // Inline for the common case of a read inside the window: every byte the reader looks at
+  // comes through here.
+  std::uint8_t* peekAt(std::int32_t position, std::int32_t count) {
+    if (!writeMode_ && buffer_ && position >= windowStart_ && count >= 0 &&
+        static_cast<std::int64_t>(position) + count <=
+            static_cast<std::int64_t>(windowStart_) + windowLength_)
+      return buffer_ + (position - windowStart_);
+    return peekOutsideWindow(position, count);
+  }
   // Writes a pending write-mode window back to the file.
   void flush();
 
  private:
+  std::uint8_t* peekOutsideWindow(std::int32_t position, std::int32_t count);
   bool refill(std::int32_t position);
 
   const char* name_ = nullptr;

@@ -50,7 +50,7 @@ int MergedMidiReader::indexTracks(std::uint32_t& longestLength, int& longestInde
   longestLength = 0;
   longestIndex = 0;
   for (int i = 0; i < trackCount; ++i) {
-    trackNext[i] = position + 8;
+    trackNext[i] = chunkEnd(position, 8);  // a clamped end of a huge chunk must not overflow
     currentTrack = i + 1;
     if (!readTrack(i + 1)) {
       routingFlags = savedFlags;

@@ -181,8 +181,12 @@ int MidiFileReader::readTrack(int trackNumber) {
   runningStatus = -1;
   if (!(routingFlags & kRouteSkipTrackEvents)) {
     while (!trackEnded && position < trackEnd) {
-      // 64-bit so that sources past 21 MB do not overflow the percentage.
-      if (size() > 0) reportProgress(static_cast<int>(std::int64_t{position} * 100 / size()));
+      // 64-bit so that sources past 21 MB do not overflow the percentage; a meta event that
+      // claims more bytes than the source holds must not push it past 100.
+      if (size() > 0) {
+        const std::int64_t percent = std::int64_t{position} * 100 / size();
+        reportProgress(static_cast<int>(percent < 100 ? percent : 100));
+      }
       std::uint32_t delta = readVarLen();
       if (delta >= kLargePause) {
         onLargePause(delta);
