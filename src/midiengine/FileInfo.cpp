@@ -1,5 +1,4 @@
 // The one-line information text: labelled title, copyright and track names.
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -45,9 +44,9 @@ std::int32_t fileInfo(const MidiEngine& e, bool songLoaded, char* buffer, std::i
     const char* name = e.trackNames[k - 1];
     if (!name[0]) continue;
     // A line that does not fit 255 bytes is cut there.
-    char line[kTextSize];
-    std::snprintf(line, sizeof line, "[%d]%s", static_cast<int>(k), name);
-    addItem(buffer, size, line, label);
+    std::string line = "[" + std::to_string(k) + "]" + name;
+    if (line.size() > kTextSize - 1) line.resize(kTextSize - 1);
+    addItem(buffer, size, line.c_str(), label);
     label = 0;
   }
   for (char* p = buffer; *p; ++p)
