@@ -26,6 +26,9 @@ ByteSource::ByteSource(const char* fileName, std::FILE* stream, std::uint8_t mod
     // Positions are 32-bit: a larger file is read up to the first 2 GiB.
     size_ = end < 0 ? 0 : (end > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(end));
     std::fseek(stream_, 0, SEEK_SET);
+    // A stream that opens but cannot be read (a folder) holds no bytes, whatever its end says.
+    if (size_ > 0 && std::fgetc(stream_) == EOF && std::ferror(stream_)) size_ = 0;
+    std::fseek(stream_, 0, SEEK_SET);
   }
   if (size_ > 0 && mode == kWholeFile) {
     capacity_ = static_cast<std::uint32_t>(size_);

@@ -300,3 +300,17 @@ TEST(ByteSourceReports, FailedWriteBackIsReportedAndRetried) {
 }
 
 }  // namespace
+
+namespace {
+
+// Regression: a folder opens as a stream whose end lies at 2^63; it used to become a 2 GiB
+// source that every peek failed to read, and the loader took it for a song.
+TEST(ByteSourceFileRegression, FolderOpenedAsAFileHoldsNoBytes) {
+  for (std::uint8_t mode : {midifile::ByteSource::kWindowed, midifile::ByteSource::kWholeFile}) {
+    midifile::ByteSource source(::testing::TempDir().c_str(), nullptr, mode);
+    EXPECT_EQ(source.size(), 0) << "mode " << int{mode};
+    EXPECT_EQ(source.peekAt(0, 1), nullptr);
+  }
+}
+
+}  // namespace
