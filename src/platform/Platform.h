@@ -66,6 +66,50 @@ class SleepService {
   virtual void sleepMs(std::uint32_t ms) = 0;
 };
 
+// Downloads, in the shape of the original platform's web client: a session, a URL opened in
+// it, and reads of the body.
+using InternetHandle = void*;
+
+class InternetService {
+ public:
+  virtual ~InternetService() = default;
+  // A session that sends the agent text and uses the system's proxy settings; none on failure.
+  virtual InternetHandle openSession(const char* agent) = 0;
+  // The body of a URL opened in the session; none when it cannot be opened (an error status
+  // counts as not opened).
+  virtual InternetHandle openUrl(InternetHandle session, const char* url) = 0;
+  // Waits until size bytes have arrived or the body has ended; fewer only at the end. False
+  // when the read failed (also when the session was closed meanwhile).
+  virtual bool read(InternetHandle url, std::uint8_t* block, std::size_t size,
+                    std::size_t& count) = 0;
+  // Closes the session and every URL opened in it. From another thread it makes a blocked
+  // openUrl or read fail promptly.
+  virtual void closeSession(InternetHandle session) = 0;
+};
+
+using LibraryHandle = void*;
+
+class LibraryService {
+ public:
+  virtual ~LibraryService() = default;
+  // Loads a library by the bare name it has on the original platform (for instance
+  // "npmod32.dll"), mapped to this platform's naming; none when it cannot be loaded.
+  virtual LibraryHandle load(const char* bareName) = 0;
+  virtual void* symbol(LibraryHandle library, const char* name) = 0;
+  virtual void free(LibraryHandle library) = 0;
+};
+
+using SettingsKey = void*;
+
+class SettingsService {
+ public:
+  virtual ~SettingsService() = default;
+  // Creates or opens a key path of the user's settings ("Software\\Maker\\Product").
+  virtual SettingsKey createKey(const char* path) = 0;
+  virtual bool setValue(SettingsKey key, const char* name, std::uint32_t value) = 0;
+  virtual void closeKey(SettingsKey key) = 0;
+};
+
 // What an engine uses; every pointer is set (the defaults are the real backends).
 struct Services {
   MidiOutputService* midiOut;
@@ -73,6 +117,9 @@ struct Services {
   WindowService* windows;
   StringService* strings;
   SleepService* sleep;
+  InternetService* internet;
+  LibraryService* libraries;
+  SettingsService* settings;
 };
 
 // The services in force.

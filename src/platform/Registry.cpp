@@ -1,9 +1,12 @@
 // The registry of services: the real backends unless a test installed others.
 #include "Platform.h"
+#include "posix/DlLibraries.h"
+#include "posix/IniSettings.h"
 #include "posix/MidiDevices.h"
 #include "posix/QwinWindows.h"
 #include "posix/SteadyTimer.h"
 #include "posix/SystemServices.h"
+#include "posix/Unavailable.h"
 
 namespace platform {
 
@@ -14,7 +17,11 @@ Services defaultServices() {
   static auto* windows = new QwinWindowService;
   static auto* strings = new LabelStringService;
   static auto* sleep = new SystemSleepService;
-  return Services{midiOut, timer, windows, strings, sleep};
+  // Downloads need the web client library, which only the engine library links and installs.
+  static auto* internet = new UnavailableInternet;
+  static auto* libraries = new DlLibraries;
+  static auto* settings = new IniSettings;
+  return Services{midiOut, timer, windows, strings, sleep, internet, libraries, settings};
 }
 
 Services& services() {

@@ -143,7 +143,10 @@ void CountingSleep::sleepMs(std::uint32_t ms) {
 }
 
 FakePlatform::FakePlatform()
-    : previous_(platform::install(platform::Services{&midiOut, &timer, &windows, &strings, &sleep})) {}
+    : previous_(platform::install(platform::Services{&midiOut, &timer, &windows, &strings, &sleep,
+                                                     platform::services().internet,
+                                                     platform::services().libraries,
+                                                     platform::services().settings})) {}
 
 FakePlatform::~FakePlatform() { platform::install(previous_); }
 
