@@ -6,8 +6,14 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ make pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # the engines' own dependencies: downloads, the embedded synthesizer (jackd2's library in the
+  # same command, or apt swaps in another JACK), the stand-in tracker plug-in
+  libcurl4-openssl-dev libfluidsynth-dev libjack-jackd2-dev timgm6mb-soundfont
+  libopenmpt-dev libsdl2-dev
+  # a private sound server for the end-to-end audio test
+  pulseaudio pulseaudio-utils
   # test data that no one here wrote, and an independent parser to compare with
-  python3 python3-mido mma freedink-data
+  python3 python3-mido mma freedink-data tuxmath-data monsterz-data vor ballz-data
 )
 
 missing=()
