@@ -47,7 +47,8 @@ extern "C" {
      (uintptr_t)-2, LyricSyllable*               after a seek: the last syllable passed
      0, 0 then 1, 0                              playback stopped
    MSG_URL_LOADED: wParam = caller id << 16 | 1 on success, lParam = 526 (MCI_MODE_PLAY);
-     wParam = caller id << 16 | 0 on failure, lParam = the negative result code. */
+     wParam = caller id << 16 | 2 on failure, lParam = the negative result code.
+     Only the low 16 bits of the caller id are kept. */
 #define MSG_KARAOKE 0x8384
 #define MSG_URL_LOADED 0x8398
 #define QMID_CUE_SYLLABLE ((uintptr_t)-1)

@@ -1,6 +1,7 @@
 // The sixteen exports: each checks its mode guard, calls the engine and lets no exception out.
 #include <new>
 
+#include "Download.h"
 #include "Player.h"
 
 using qmid::playMode;
@@ -9,6 +10,10 @@ using qmid::theEngine;
 namespace {
 
 bool loaded() { return playMode() != MCI_MODE_NOT_READY; }
+
+// While a download thread may still fill the song store and start the sequencer, the calls
+// that read or change them are refused; once it is done, its writes are visible here.
+bool songReady() { return loaded() && !qmid::downloadPending(); }
 
 template <class Call>
 std::int32_t guarded(Call call, std::int32_t onFailure) noexcept {
@@ -37,7 +42,7 @@ QMID_API int32_t QMID_CALL QMIDEngine_GetPosition(void) {
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_GetLength(void) {
-  return loaded() ? theEngine().songLength : 0;
+  return songReady() ? theEngine().songLength : 0;
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_Play(void* window, const char* source, int32_t callerId) {
@@ -54,7 +59,11 @@ QMID_API int32_t QMID_CALL QMIDEngine_Stop(void) {
   if (!loaded()) return 0;
   return guarded(
       [] {
-        qmid::stop(theEngine());
+        {
+          std::unique_lock<std::mutex> lock = qmid::lockAgainstDownload();
+          qmid::stop(theEngine());
+          qmid::cancelDownload();
+        }
         qmid::unloadSong();
         return 1;
       },
@@ -69,7 +78,7 @@ QMID_API int32_t QMID_CALL QMIDEngine_Resume(void) {
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_Seek(uint32_t time) {
-  if (!loaded()) return 0;
+  if (!songReady()) return 0;
   guarded(
       [time] {
         qmid::pause(theEngine());
@@ -85,13 +94,13 @@ QMID_API int32_t QMID_CALL QMIDEngine_Seek(uint32_t time) {
 QMID_API int32_t QMID_CALL QMIDEngine_GetTempo(void) { return loaded() ? theEngine().tempo.load() : 0; }
 
 QMID_API void QMID_CALL QMIDEngine_SetTempo(int32_t beatsPerMinute) {
-  if (loaded()) qmid::setTempo(theEngine(), beatsPerMinute);
+  if (songReady()) qmid::setTempo(theEngine(), beatsPerMinute);
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_GetKey(void) { return loaded() ? theEngine().keyOffset.load() : 0; }
 
 QMID_API void QMID_CALL QMIDEngine_SetKey(int32_t semitones) {
-  if (loaded()) guarded([semitones] { qmid::setKey(theEngine(), semitones); return 1; }, 1);
+  if (songReady()) guarded([semitones] { qmid::setKey(theEngine(), semitones); return 1; }, 1);
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_GetSpectrum(int32_t* bands) {
@@ -103,11 +112,11 @@ QMID_API int32_t QMID_CALL QMIDEngine_GetSpectrum(int32_t* bands) {
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_IsKaraoke(void) {
-  return loaded() && theEngine().lineCount > 1 ? 1 : 0;
+  return songReady() && theEngine().lineCount > 1 ? 1 : 0;
 }
 
 QMID_API int32_t QMID_CALL QMIDEngine_GetFileInfo(char* buffer, int32_t size) {
-  return qmid::fileInfo(theEngine(), loaded(), buffer, size);
+  return qmid::fileInfo(theEngine(), songReady(), buffer, size);
 }
 
 }  // extern "C"

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "Download.h"
+
 namespace qmid {
 
 namespace {
@@ -15,8 +17,19 @@ MidiEngine& theEngine() { return engine; }
 std::atomic<std::int32_t>& playMode() { return mode; }
 std::atomic<std::int32_t>& callerId() { return caller; }
 
+// A download thread may be loading or starting the song meanwhile: the stop and the cancel
+// flag go in together between its steps, the thread is waited for, and the song store is
+// released only once nothing else can touch it.
 void unloadSong() {
-  stop(engine);
+  {
+    std::unique_lock<std::mutex> lock = lockAgainstDownload();
+    stop(engine);
+    cancelDownload();
+  }
+  joinDownload();
+  // The lock keeps the thread from starting after the cancel; this only makes sure that no
+  // timer outlives the release.
+  if (engine.timerId != 0) stop(engine);
   release(engine);
   mode = MCI_MODE_NOT_READY;
 }
@@ -24,7 +37,7 @@ void unloadSong() {
 std::int32_t beginSong(platform::WindowHandle window, const char* source) {
   unloadSong();
   if (!openOutput(engine, window)) return QMID_ERR_DEVICE;
-  if (source && std::strstr(source, "://")) return QMID_ERR_NETWORK;  // downloads come later
+  if (source && std::strstr(source, "://")) return startDownload(window, source);
   return loadFile(engine, source);
 }
 
@@ -32,9 +45,10 @@ std::int32_t play(platform::WindowHandle window, const char* source, std::int32_
   if (mode != MCI_MODE_NOT_READY) return 0;
   caller = id;
   std::int32_t result = beginSong(window, source);
+  // A download has set the mode itself, before its thread could finish.
+  if (result == QMID_LOADING) return result;
   if (result > 0) {
     mode = MCI_MODE_OPEN;
-    if (result == QMID_LOADING) return result;
     result = start(engine);
     if (result > 0) {
       mode = MCI_MODE_PLAY;

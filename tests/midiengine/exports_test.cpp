@@ -284,11 +284,10 @@ TEST_F(ExportsTest, FailedPlayLeavesNothingBehind) {
   }
 }
 
-// Downloads are not in this build: a URL is refused like a download that could not start.
-// When they come, this becomes QMID_LOADING with the mode MCI_MODE_OPEN.
+// Any source with "://" in it is a URL: Play hands it to a download and returns at once.
 TEST_F(ExportsTest, UrlSource) {
-  const std::int32_t kUrlResult = QMID_ERR_NETWORK;
-  const std::int32_t kModeAfterUrl = MCI_MODE_NOT_READY;
+  const std::int32_t kUrlResult = QMID_LOADING;
+  const std::int32_t kModeAfterUrl = MCI_MODE_OPEN;
   for (const char* url : {"http://host/song.mid", "songs/a://b.mid"}) {
     SCOPED_TRACE(url);
     fake.windows.clearPosted();
