@@ -1,4 +1,6 @@
-// The MIDI output devices of this build, chosen by QMID_MIDI_OUT ("name" or "name:argument").
+// The MIDI output devices of this build, chosen by QMID_MIDI_OUT ("name" or "name:argument"):
+// the synthesizer on the audio device (the default), null, a recording to a Standard MIDI
+// File, and the synthesizer rendering to a WAV file.
 #pragma once
 
 #include <string>
