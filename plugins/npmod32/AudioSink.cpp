@@ -216,8 +216,8 @@ const SinkEntry kSinks[] = {
 
 }  // namespace
 
-std::unique_ptr<AudioSink> openAudioSink(const char* spec, int rate, std::string& error) {
-  const std::string text = spec && *spec ? spec : "device";
+std::unique_ptr<AudioSink> openAudioSink(const char* choice, int rate, std::string& error) {
+  const std::string text = choice && *choice ? choice : "device";
   const auto colon = text.find(':');
   const std::string name = text.substr(0, colon);
   for (const SinkEntry& e : kSinks) {

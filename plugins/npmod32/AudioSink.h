@@ -24,8 +24,8 @@ class AudioSink {
   virtual void clear() = 0;
 };
 
-// Opens the sink named by spec (QMOD_AUDIO's value; null or empty means "device"). On failure
+// Opens the sink named by choice (QMOD_AUDIO's value; null or empty means "device"). On failure
 // returns null and says why in error.
-std::unique_ptr<AudioSink> openAudioSink(const char* spec, int rate, std::string& error);
+std::unique_ptr<AudioSink> openAudioSink(const char* choice, int rate, std::string& error);
 
 }  // namespace npmod32
