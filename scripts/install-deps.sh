@@ -10,8 +10,8 @@ packages=(
   # same command, or apt swaps in another JACK), the stand-in tracker plug-in
   libcurl4-openssl-dev libfluidsynth-dev libjack-jackd2-dev timgm6mb-soundfont
   libopenmpt-dev libsdl2-dev
-  # a private sound server for the end-to-end audio test
-  pulseaudio pulseaudio-utils
+  # a private sound server for the end-to-end audio test; a terminal for the player's screen test
+  pulseaudio pulseaudio-utils tmux
   # test data that no one here wrote, and an independent parser to compare with
   python3 python3-mido mma freedink-data tuxmath-data monsterz-data vor ballz-data
 )

@@ -1,0 +1,196 @@
+// Terminal modes, key decoding and signal handling for qplay's screen.
+#include "Terminal.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace qplay {
+
+namespace {
+
+// Read by the signal handlers, so plain static storage set before the handlers can run.
+struct termios savedMode;
+volatile sig_atomic_t modeSaved = 0;
+volatile sig_atomic_t screenUp = 0;
+volatile sig_atomic_t lastSignal = 0;
+volatile sig_atomic_t resized = 0;
+int wakePipe[2] = {-1, -1};
+
+// Shows the cursor, resets colours and leaves the alternate screen.
+constexpr char kRestoreScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
+
+void restoreTerminal() {
+  if (screenUp) {
+    ssize_t ignored = write(STDOUT_FILENO, kRestoreScreen, sizeof kRestoreScreen - 1);
+    (void)ignored;
+    screenUp = 0;
+  }
+  if (modeSaved) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedMode);
+    modeSaved = 0;
+  }
+}
+
+void onEndSignal(int signal) {
+  lastSignal = signal;
+  const char byte = 1;
+  ssize_t ignored = write(wakePipe[1], &byte, 1);
+  (void)ignored;
+}
+
+void onResize(int) { resized = 1; }
+
+struct sigaction crashActions[NSIG];
+
+// Hands the crash on to whoever handled it before (a sanitizer's report, or the default): a
+// fault happens again when the handler returns; an abort is raised again.
+void onCrash(int signal) {
+  restoreTerminal();
+  sigaction(signal, &crashActions[signal], nullptr);
+  if (signal == SIGABRT) raise(signal);
+}
+
+// Ctrl-Z: give the terminal back while stopped, take it again on return.
+void onSuspend(int) {
+  const bool wasUp = screenUp;
+  struct termios raw;
+  const bool hadMode = modeSaved && tcgetattr(STDIN_FILENO, &raw) == 0;
+  restoreTerminal();
+  ::signal(SIGTSTP, SIG_DFL);
+  raise(SIGTSTP);
+  // Running again.
+  ::signal(SIGTSTP, onSuspend);
+  if (hadMode) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
+    modeSaved = 1;
+  }
+  if (wasUp) {
+    static const char enter[] = "\x1b[?1049h\x1b[?25l\x1b[2J";
+    ssize_t ignored = write(STDOUT_FILENO, enter, sizeof enter - 1);
+    (void)ignored;
+    screenUp = 1;
+    resized = 1;  // redraw everything
+  }
+}
+
+}  // namespace
+
+std::vector<Key> takeKeys(std::string& pending) {
+  std::vector<Key> keys;
+  std::size_t i = 0;
+  while (i < pending.size()) {
+    const char c = pending[i];
+    if (c == '\x1b') {
+      if (i + 1 >= pending.size()) break;  // more may follow
+      const char introducer = pending[i + 1];
+      if (introducer != '[' && introducer != 'O') {
+        ++i;  // a lone escape
+        continue;
+      }
+      std::size_t j = i + 2;
+      while (j < pending.size() && static_cast<unsigned char>(pending[j]) < 0x40) ++j;
+      if (j >= pending.size()) break;  // cut short
+      switch (pending[j]) {
+        case 'A': keys.push_back(Key::TempoUp); break;
+        case 'B': keys.push_back(Key::TempoDown); break;
+        case 'C': keys.push_back(Key::SeekForward); break;
+        case 'D': keys.push_back(Key::SeekBack); break;
+        default: break;
+      }
+      i = j + 1;
+      continue;
+    }
+    switch (c) {
+      case ' ': keys.push_back(Key::PauseResume); break;
+      case '+': case '=': keys.push_back(Key::TempoUp); break;
+      case '-': case '_': keys.push_back(Key::TempoDown); break;
+      case '[': keys.push_back(Key::KeyDown); break;
+      case ']': keys.push_back(Key::KeyUp); break;
+      case 'n': case 'N': keys.push_back(Key::Next); break;
+      case 'q': case 'Q': case '\x03': keys.push_back(Key::Quit); break;
+      default: break;
+    }
+    ++i;
+  }
+  pending.erase(0, i);
+  return keys;
+}
+
+bool Terminal::enter() {
+  if (entered_) return true;
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return false;
+  struct termios mode;
+  if (tcgetattr(STDIN_FILENO, &mode) != 0) return false;
+  savedMode = mode;
+  modeSaved = 1;
+  // Keys one at a time and unechoed; signals stay on so Ctrl-C still reaches the handler.
+  mode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  mode.c_cc[VMIN] = 0;
+  mode.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) {
+    modeSaved = 0;
+    return false;
+  }
+  static const char enterScreen[] = "\x1b[?1049h\x1b[?25l\x1b[2J";
+  ssize_t ignored = write(STDOUT_FILENO, enterScreen, sizeof enterScreen - 1);
+  (void)ignored;
+  screenUp = 1;
+  entered_ = true;
+  return true;
+}
+
+void Terminal::leave() {
+  if (!entered_) return;
+  restoreTerminal();
+  entered_ = false;
+}
+
+int Terminal::columns() const {
+  struct winsize size;
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+int Terminal::rows() const {
+  struct winsize size;
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+  return 24;
+}
+
+void installSignalHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = -1;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = onEndSignal;
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+  action.sa_handler = onResize;
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGWINCH, &action, nullptr);
+  action.sa_handler = onSuspend;
+  sigaction(SIGTSTP, &action, nullptr);
+  action.sa_handler = onCrash;
+  action.sa_flags = 0;
+  for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(s, &action, &crashActions[s]);
+}
+
+int signalWakeFd() { return wakePipe[0]; }
+
+int pendingSignal() { return lastSignal; }
+
+bool windowResized() {
+  if (!resized) return false;
+  resized = 0;
+  return true;
+}
+
+}  // namespace qplay
