@@ -138,10 +138,11 @@ Player::Outcome Player::play(const std::string& source, int index, int total) {
     const std::string wav = "wav:" + file;
     setenv("QMID_MIDI_OUT", wav.c_str(), 1);
     setenv("QMOD_AUDIO", wav.c_str(), 1);
+    if (terminal_) terminal_->takeErrorLines();  // the engine's reason stays for the exit; ours shows
     song.notice = "no audio device could be opened: rendering to " + file + " instead";
     report(song.notice, false);
     result = engine.start(window_, source, song.callerId);
-  } else if (fallback_) {
+  } else if (fallback_ && (result == 1 || result == QMID_LOADING)) {
     song.notice = "rendering to " + std::string(std::getenv("QMID_MIDI_OUT") + 4);
     report(song.notice, false);
   }
@@ -297,9 +298,14 @@ Player::Outcome Player::play(const std::string& source, int index, int total) {
   std::string pendingKeys;
   Key leaving = Key::PauseResume;
   for (;;) {
-    struct pollfd fds[3] = {{QWin_EventFd(window_), POLLIN, 0}, {signalWakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
-    if (terminal_) fds[2].fd = STDIN_FILENO;
-    if (poll(fds, 3, kFrameMs) < 0 && errno != EINTR) break;
+    struct pollfd fds[4] = {{QWin_EventFd(window_), POLLIN, 0},
+                            {signalWakeFd(), POLLIN, 0},
+                            {terminal_ ? STDIN_FILENO : -1, POLLIN, 0},
+                            {terminal_ ? terminal_->errorFd() : -1, POLLIN, 0}};
+    if (poll(fds, 4, kFrameMs) < 0 && errno != EINTR) break;
+    if (terminal_) {
+      for (const std::string& line : terminal_->takeErrorLines()) song.notice = line;
+    }
     if (const int signal = pendingSignal()) {
       killed_ = signal != SIGINT;
       if (killed_) report("ended by signal " + std::to_string(signal), true);

@@ -20,12 +20,18 @@ volatile sig_atomic_t modeSaved = 0;
 volatile sig_atomic_t screenUp = 0;
 volatile sig_atomic_t lastSignal = 0;
 volatile sig_atomic_t resized = 0;
+volatile sig_atomic_t savedStderr = -1;  // the real standard error while it is captured
 int wakePipe[2] = {-1, -1};
 
 // Shows the cursor, resets colours and leaves the alternate screen.
 constexpr char kRestoreScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
 
 void restoreTerminal() {
+  if (savedStderr >= 0) {
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    savedStderr = -1;
+  }
   if (screenUp) {
     ssize_t ignored = write(STDOUT_FILENO, kRestoreScreen, sizeof kRestoreScreen - 1);
     (void)ignored;
@@ -142,13 +148,49 @@ bool Terminal::enter() {
   (void)ignored;
   screenUp = 1;
   entered_ = true;
+  if (pipe2(errorPipe_, O_CLOEXEC | O_NONBLOCK) == 0) {
+    const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (saved >= 0 && dup2(errorPipe_[1], STDERR_FILENO) >= 0) {
+      savedStderr = saved;
+    } else {
+      if (saved >= 0) close(saved);
+      releaseErrors();
+    }
+  }
   return true;
 }
 
 void Terminal::leave() {
   if (!entered_) return;
+  takeErrorLines();  // collect what is still in the pipe
   restoreTerminal();
   entered_ = false;
+  if (!errorText_.empty()) {
+    ssize_t ignored = write(STDERR_FILENO, errorText_.data(), errorText_.size());
+    (void)ignored;
+  }
+  releaseErrors();
+}
+
+void Terminal::releaseErrors() {
+  for (int& fd : errorPipe_) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+}
+
+std::vector<std::string> Terminal::takeErrorLines() {
+  std::vector<std::string> lines;
+  if (errorPipe_[0] < 0) return lines;
+  char bytes[4096];
+  ssize_t n;
+  while ((n = read(errorPipe_[0], bytes, sizeof bytes)) > 0) errorText_.append(bytes, static_cast<std::size_t>(n));
+  std::size_t end;
+  while ((end = errorText_.find('\n', errorShown_)) != std::string::npos) {
+    lines.push_back(errorText_.substr(errorShown_, end - errorShown_));
+    errorShown_ = end + 1;
+  }
+  return lines;
 }
 
 int Terminal::columns() const {

@@ -20,15 +20,26 @@ class Terminal {
   Terminal& operator=(const Terminal&) = delete;
   ~Terminal() { leave(); }
 
-  // False when standard input or output is not a terminal, or its mode cannot be set.
+  // False when standard input or output is not a terminal, or its mode cannot be set. While
+  // the screen is up, what the process writes to standard error (the engines' one-line reports)
+  // is held back, so that it does not tear the screen, and written out by leave().
   bool enter();
   void leave();  // harmless when not entered
+  // Readable when something was written to standard error; -1 when not captured.
+  int errorFd() const { return errorPipe_[0]; }
+  // The complete lines written to standard error since the last call (also kept for leave()).
+  std::vector<std::string> takeErrorLines();
   // Columns and rows, or 80 x 24 when the terminal does not say.
   int columns() const;
   int rows() const;
 
  private:
+  void releaseErrors();
+
   bool entered_ = false;
+  int errorPipe_[2] = {-1, -1};
+  std::string errorText_;   // everything captured, written out at leave()
+  std::size_t errorShown_ = 0;  // how much of it takeErrorLines() has returned
 };
 
 // SIGINT, SIGTERM and SIGHUP end the player in an orderly way: the handler only notes the
