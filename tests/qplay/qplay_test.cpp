@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -203,6 +204,9 @@ TEST(QplayScreen, FrameHighlightsTheSungPartAndStaysInsideTheWidth) {
     EXPECT_LE(displayWidth(row), 39u) << row;
     start = end + 5;  // past "\x1b[K\r\n"
   }
+  // A short terminal gets the top rows only, so nothing scrolls.
+  const std::string shortFrame = renderFrame(frame, 80, 3);
+  EXPECT_EQ(std::count(shortFrame.begin(), shortFrame.end(), '\n'), 2);
   // A position past the end (the MIDI clock runs on) shows as the length.
   frame.position = 65000;
   EXPECT_NE(renderFrame(frame, 80).find("1:00 / 1:00"), std::string::npos);

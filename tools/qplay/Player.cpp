@@ -252,7 +252,7 @@ Player::Outcome Player::play(const std::string& source, int index, int total) {
                        " %)   key " + (key > 0 ? "+" : "") + std::to_string(key);
     }
     frame.notice = song.notice;
-    std::string text = renderFrame(frame, terminal_->columns());
+    std::string text = renderFrame(frame, terminal_->columns(), terminal_->rows());
     if (force) text = "\x1b[2J" + text;
     if (!force && text == song.lastFrame) return;
     song.lastFrame = text;

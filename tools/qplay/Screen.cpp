@@ -90,7 +90,7 @@ std::string clockText(std::int32_t milliseconds) {
   return text;
 }
 
-std::string renderFrame(const Frame& frame, int columns) {
+std::string renderFrame(const Frame& frame, int columns, int rowLimit) {
   const std::size_t width = static_cast<std::size_t>(std::max(columns - 1, 20));
   auto fit = [&](const std::string& text, std::size_t indent = 0) {
     return fitWidth(oneRow(text), width > indent ? width - indent : 0);
@@ -139,6 +139,7 @@ std::string renderFrame(const Frame& frame, int columns) {
   rows.push_back(fit(frame.notice));
   rows.push_back(styled(kDimStyle, fit("space pause \xC2\xB7 \xE2\x86\x90/\xE2\x86\x92 seek 5 s \xC2\xB7 "
                                        "\xE2\x86\x91/\xE2\x86\x93 tempo \xC2\xB7 [ ] key \xC2\xB7 n next \xC2\xB7 q quit")));
+  rows.resize(std::min(rows.size(), static_cast<std::size_t>(std::max(rowLimit, 1))));
   std::string out = "\x1b[H";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     out += rows[i];

@@ -33,7 +33,8 @@ std::string clockText(std::int32_t milliseconds);
 
 // The whole frame from the top-left corner: each row is cleared to its end and whatever stood
 // below the last row is cleared, so that drawing it over the previous frame leaves no trace.
-std::string renderFrame(const Frame& frame, int columns);
+// Rows beyond `rows` are left out: writing past the bottom would scroll the screen.
+std::string renderFrame(const Frame& frame, int columns, int rows = 1000);
 
 // Attributes used on screen, named so tests can look for them.
 inline constexpr std::string_view kSungStyle = "\x1b[1;33m";
