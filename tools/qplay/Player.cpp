@@ -275,6 +275,7 @@ Player::Outcome Player::play(const std::string& source, int index, int total) {
         const std::int32_t from = std::min(engine.position(), length);
         const std::int32_t step = key == Key::SeekForward ? kSeekStepMs : -kSeekStepMs;
         engine.seek(std::clamp(from + step, 0, std::max(length, 0)));
+        if (mode == MCI_MODE_PAUSE && engine.mode() == MCI_MODE_PLAY) engine.pause();  // stay paused
         break;
       }
       case Key::TempoUp:
