@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # End-to-end tests of the qplay terminal player: line mode, the screen under tmux, URLs and
-# failing sources. Usage: qplay_e2e.py QPLAY EXAMPLES_DIR {lines|screen|url|failure}
+# failing sources, and the WAV fallback without an audio device.
+# Usage: qplay_e2e.py QPLAY EXAMPLES_DIR {lines|screen|url|failure|fallback}
 import functools
 import http.server
 import math
@@ -136,7 +137,7 @@ def check_lines(events, expected):
     return spelled
 
 
-def check_wav_sound(path):
+def check_wav_sound(path, min_peak=1000, min_rms=100):
     with wave.open(path, "rb") as w:
         check(w.getsampwidth() == 2 and w.getnchannels() == 2, f"{path}: not 16-bit stereo")
         check(w.getnframes() > w.getframerate(), f"{path}: under one second of audio")
@@ -144,7 +145,7 @@ def check_wav_sound(path):
     samples = struct.unpack(f"<{len(data) // 2}h", data)
     peak = max(abs(s) for s in samples)
     rms = math.sqrt(sum(s * s for s in samples) / len(samples))
-    check(peak > 1000 and rms > 100, f"{path}: nearly silent (peak {peak}, rms {rms:.0f})")
+    check(peak > min_peak and rms > min_rms, f"{path}: nearly silent (peak {peak}, rms {rms:.0f})")
 
 
 def test_lines(qplay, examples, tmp):
@@ -233,6 +234,28 @@ def test_failure(qplay, examples, tmp):
         check([l for l in err.splitlines() if l.startswith("qplay: ")] == reports, f"stderr should name {reports}")
     except Failure as e:
         raise Failure(f"{e}\n{describe(code, out, err)}")
+
+
+def test_fallback(qplay, examples, tmp):
+    """No audio device and no --out: one line says so and each song renders to its own WAV."""
+    small_midi(os.path.join(tmp, "good.mid"))
+    env = {k: v for k, v in os.environ.items() if k not in ("QMID_MIDI_OUT", "QMID_AUDIO_DRIVER", "QMOD_AUDIO")}
+    # Sound servers and sound cards out of reach, whatever the machine has.
+    env.update(PULSE_SERVER="unix:" + os.path.join(tmp, "no-server"), ALSA_CONFIG_PATH="/dev/null")
+    proc = subprocess.run([qplay, "good.mid", "good.mid"], cwd=tmp, env=env, capture_output=True, text=True,
+                          errors="replace", timeout=RUN_TIMEOUT, stdin=subprocess.DEVNULL)
+    context = describe(proc.returncode, proc.stdout, proc.stderr)
+    try:
+        check(proc.returncode == 0, "qplay failed")
+        ours = [l for l in proc.stderr.splitlines() if l.startswith("qplay: ")]
+        check(ours == ["qplay: no audio device could be opened: rendering to qplay-out.wav instead",
+                       "qplay: rendering to qplay-out-2.wav"], f"unexpected reports {ours}")
+        blocks = source_blocks(parse_events(proc.stdout))
+        check([b[-1][0] for b in blocks.values()] == ["end", "end"], "both songs must play to their end")
+        for name in ("qplay-out.wav", "qplay-out-2.wav"):
+            check_wav_sound(os.path.join(tmp, name), min_peak=300, min_rms=30)  # one soft piano
+    except Failure as e:
+        raise Failure(f"{e}\n{context}")
 
 
 # --- the screen under tmux ---------------------------------------------------------------
@@ -408,7 +431,8 @@ def test_screen(qplay, examples, tmp):
             pass  # no server left
 
 
-TESTS = {"lines": test_lines, "screen": test_screen, "url": test_url, "failure": test_failure}
+TESTS = {"lines": test_lines, "screen": test_screen, "url": test_url, "failure": test_failure,
+         "fallback": test_fallback}
 
 
 def main():
