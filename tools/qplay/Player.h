@@ -29,8 +29,10 @@ class Player {
   bool killedBySignal() const { return killed_; }
 
  private:
-  struct Song;
+  class Song;
   void report(const std::string& line, bool failure);
+  // Starts the engine, switching to WAV files for good when no audio device can be opened.
+  std::int32_t startSong(Song& song);
   std::string nextFallbackWav();
 
   const Options& options_;
