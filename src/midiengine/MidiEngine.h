@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <type_traits>
 
@@ -15,6 +16,8 @@ constexpr int kBands = 20;
 constexpr int kTrackNames = 100;
 constexpr int kTextSize = 256;
 constexpr std::int32_t kEventBlockWords = 10000;
+// The most blocks a list can have: appendEvent gives up before the word count could overflow.
+constexpr std::int32_t kMaxEventBlocks = INT32_MAX / kEventBlockWords - 2;
 constexpr int kSyllableBlock = 100;
 constexpr int kLineBlock = 10;
 constexpr std::uint32_t kTickMs = 20;
@@ -36,6 +39,7 @@ struct MidiEngine {
   std::int32_t eventCursor;
   std::int32_t eventWords;
   std::uint32_t* events;
+  std::int32_t eventRoom;  // words allocated; the growth rule's block always fits in it
   std::int32_t initialTempo;
   std::atomic<std::int32_t> levels[kBands];
   std::int32_t trackNameCount;
@@ -60,6 +64,8 @@ void clear(MidiEngine& engine);
 void rewind(MidiEngine& engine);
 void release(MidiEngine& engine);
 std::int32_t recordWords(std::int32_t byteCount);
+// Reallocates the event list to `words`; on failure frees it (events becomes none), false.
+bool resizeEvents(MidiEngine& engine, std::int32_t words);
 void appendEvent(MidiEngine& engine, std::uint32_t time, int status, std::int32_t count,
                  const std::uint8_t* data);
 

@@ -1,6 +1,8 @@
 // Loading a song from a file or a memory block into the song store.
 #include "SongLoader.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 namespace qmid {
@@ -44,10 +46,25 @@ std::int32_t buildSong(MidiEngine& e, SongLoader& loader) {
 
   e.syllables = static_cast<LyricSyllable*>(std::calloc(kSyllableBlock, sizeof(LyricSyllable)));
   e.lines = static_cast<LyricLine*>(std::calloc(kLineBlock, sizeof(LyricLine)));
-  e.events = static_cast<std::uint32_t*>(std::calloc(kEventBlockWords, sizeof(std::uint32_t)));
+  // Room for every record the file can hold, so that the list never moves while it fills:
+  // a record of 4 words takes at least 2 bytes of the file. Untouched room costs no memory.
+  const std::int64_t bound = 2 * static_cast<std::int64_t>(loader.size()) + kEventBlockWords;
+  const std::int32_t room = static_cast<std::int32_t>(
+      std::min<std::int64_t>(bound / kEventBlockWords + 1, kMaxEventBlocks) * kEventBlockWords);
+  e.events = static_cast<std::uint32_t*>(std::calloc(static_cast<std::size_t>(room), sizeof(std::uint32_t)));
+  e.eventRoom = room;
+  if (!e.events) {
+    e.events = static_cast<std::uint32_t*>(std::calloc(kEventBlockWords, sizeof(std::uint32_t)));
+    e.eventRoom = kEventBlockWords;
+  }
   if (!e.events) return QMID_ERR_MEMORY;
+  if (platform::MemoryService* memory = platform::services().memory)
+    memory->adviseLargeBlock(e.events, static_cast<std::size_t>(e.eventRoom) * sizeof(std::uint32_t));
 
   loader.readFile();  // whatever was read before a parse error stays in the song
+  // Give back the room the song did not need: the list keeps the growth rule's size.
+  const std::int32_t block = (e.eventWords / kEventBlockWords + 1) * kEventBlockWords;
+  if (e.events && e.eventRoom > block) resizeEvents(e, block);
   e.songLength = static_cast<std::int32_t>(loader.trackMilliseconds);
   if (e.initialTempo == 0) e.initialTempo = 120;
   e.tempo = e.initialTempo;

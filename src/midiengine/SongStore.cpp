@@ -22,6 +22,7 @@ void clear(MidiEngine& e) {
   e.eventCursor = 0;
   e.eventWords = 0;
   e.events = nullptr;
+  e.eventRoom = 0;
   e.initialTempo = 0;
   for (auto& level : e.levels) level = 0;
   e.trackNameCount = 0;
@@ -61,6 +62,19 @@ std::int32_t recordWords(std::int32_t byteCount) {
   return byteCount == 0 ? 4 : 3 + (byteCount + 3) / 4;
 }
 
+bool resizeEvents(MidiEngine& e, std::int32_t words) {
+  void* resized = std::realloc(e.events, static_cast<std::size_t>(words) * sizeof(std::uint32_t));
+  if (!resized) {
+    std::free(e.events);
+    e.events = nullptr;
+    e.eventRoom = 0;
+    return false;
+  }
+  e.events = static_cast<std::uint32_t*>(resized);
+  e.eventRoom = words;
+  return true;
+}
+
 void appendEvent(MidiEngine& e, std::uint32_t time, int status, std::int32_t count,
                  const std::uint8_t* data) {
   // The header word holds 24 bits of length; a longer message cannot be stored.
@@ -74,14 +88,8 @@ void appendEvent(MidiEngine& e, std::uint32_t time, int status, std::int32_t cou
   }
   const std::int32_t blocksAfter = (e.eventWords + words) / kEventBlockWords;
   if (blocksAfter != e.eventWords / kEventBlockWords) {
-    const std::size_t newWords = static_cast<std::size_t>(blocksAfter + 1) * kEventBlockWords;
-    void* grown = std::realloc(e.events, newWords * sizeof(std::uint32_t));
-    if (!grown) {
-      std::free(e.events);
-      e.events = nullptr;
-      return;
-    }
-    e.events = static_cast<std::uint32_t*>(grown);
+    const std::int32_t newWords = (blocksAfter + 1) * kEventBlockWords;
+    if (newWords > e.eventRoom && !resizeEvents(e, newWords)) return;
   }
   e.eventWords += words;
   std::uint32_t* record = e.events + e.eventCursor;

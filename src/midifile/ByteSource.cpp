@@ -2,7 +2,10 @@
 #include "ByteSource.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+
+#include "LargePages.h"
 
 namespace midifile {
 
@@ -33,7 +36,10 @@ ByteSource::ByteSource(const char* fileName, std::FILE* stream, std::uint8_t mod
   if (size_ > 0 && mode == kWholeFile) {
     capacity_ = static_cast<std::uint32_t>(size_);
     buffer_ = static_cast<std::uint8_t*>(std::malloc(capacity_));
-    if (buffer_) peekAt(0, size_);
+    if (buffer_) {
+      common::adviseLargePages(buffer_, capacity_);  // read in one go
+      peekAt(0, size_);
+    }
   }
   if (stream_ && !buffer_) {
     capacity_ = kWindowSize;

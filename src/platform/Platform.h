@@ -66,6 +66,14 @@ class SleepService {
   virtual void sleepMs(std::uint32_t ms) = 0;
 };
 
+class MemoryService {
+ public:
+  virtual ~MemoryService() = default;
+  // A hint that a block of many megabytes is about to be filled front to back: the system may
+  // back it with large pages, which spares most of its page faults. Nothing else changes.
+  virtual void adviseLargeBlock(void* block, std::size_t bytes) = 0;
+};
+
 // Downloads, in the shape of the original platform's web client: a session, a URL opened in
 // it, and reads of the body.
 using InternetHandle = void*;
@@ -120,6 +128,7 @@ struct Services {
   InternetService* internet;
   LibraryService* libraries;
   SettingsService* settings;
+  MemoryService* memory;  // may be absent: the hint is then not given
 };
 
 // The services in force.

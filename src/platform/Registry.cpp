@@ -21,7 +21,8 @@ Services defaultServices() {
   static auto* internet = new UnavailableInternet;
   static auto* libraries = new DlLibraries;
   static auto* settings = new IniSettings;
-  return Services{midiOut, timer, windows, strings, sleep, internet, libraries, settings};
+  static auto* memory = new SystemMemoryService;
+  return Services{midiOut, timer, windows, strings, sleep, internet, libraries, settings, memory};
 }
 
 Services& services() {

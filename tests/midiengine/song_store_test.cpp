@@ -156,6 +156,28 @@ TEST_F(SongStore, EventListGrowsInBlocksBeforeTheRecordThatReachesABoundary) {
   }
 }
 
+// The loader fills the list in room sized from the file so that it never moves while loading;
+// a loaded song's list is still the growth rule's block, and grows by the rule from there.
+TEST_F(SongStore, LoadedListIsTheGrowthRulesBlockAndGrowsFromThere) {
+  smf::Track voice;
+  for (int i = 0; i < 3000; ++i) voice.noteOn(0, 0, 60, 100).noteOff(0, 0, 60);
+  const smf::Bytes song = smf::song(0, 480, {voice.endOfTrack()});
+  qmid::release(engine);
+  ASSERT_EQ(qmid::openOutput(engine, nullptr), 1);
+  ASSERT_EQ(qmid::loadMemory(engine, song.data(), static_cast<std::int32_t>(song.size())), 1);
+  ASSERT_EQ(engine.eventWords, 24000);
+  expectBlockBytes(engine.events, 30000 * 4);
+
+  qmid::appendEvent(engine, 0, 0xC0, 1, song.data());
+  qmid::appendEvent(engine, 0, 0xC0, 1, song.data());
+  ASSERT_NE(engine.events, nullptr);
+  EXPECT_EQ(engine.eventWords, 24008);
+  for (int i = 0; i < 1500; ++i) qmid::appendEvent(engine, 0, 0xC0, 1, song.data());
+  EXPECT_EQ(engine.eventWords, 30008);
+  expectBlockBytes(engine.events, 40000 * 4);
+  EXPECT_EQ(engine.events[2], 0xC0u | std::uint32_t{song[0]} << 8);  // the load rewound the cursor
+}
+
 TEST_F(SongStore, MessageTooLongForTheHeaderIsRefusedAndTheListGoesOn) {
   constexpr std::int32_t kLimit = 1 << 24;
   const Bytes huge(kLimit, 0x55);

@@ -1,4 +1,4 @@
-// Sleeping and the label strings (UTF-8) for POSIX hosts.
+// Sleeping, memory hints and the label strings (UTF-8) for POSIX hosts.
 #include "SystemServices.h"
 
 #include <chrono>
@@ -6,10 +6,16 @@
 #include <cstring>
 #include <thread>
 
+#include "LargePages.h"
+
 namespace platform {
 
 void SystemSleepService::sleepMs(std::uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void SystemMemoryService::adviseLargeBlock(void* block, std::size_t bytes) {
+  common::adviseLargePages(block, bytes);
 }
 
 Language userLanguage() {

@@ -10,6 +10,12 @@ class SystemSleepService : public SleepService {
   void sleepMs(std::uint32_t ms) override;
 };
 
+// Transparent huge pages where the kernel offers them.
+class SystemMemoryService : public MemoryService {
+ public:
+  void adviseLargeBlock(void* block, std::size_t bytes) override;
+};
+
 // Languages of the label tables.
 enum class Language { English, Japanese, Korean };
 
