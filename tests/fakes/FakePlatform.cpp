@@ -146,7 +146,8 @@ FakePlatform::FakePlatform()
     : previous_(platform::install(platform::Services{&midiOut, &timer, &windows, &strings, &sleep,
                                                      platform::services().internet,
                                                      platform::services().libraries,
-                                                     platform::services().settings})) {}
+                                                     platform::services().settings,
+                                                     platform::services().memory})) {}
 
 FakePlatform::~FakePlatform() { platform::install(previous_); }
 
