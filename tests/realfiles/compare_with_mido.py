@@ -15,15 +15,11 @@ Exits 0 when every file passed, 1 on any failure, 77 when mido or the packages a
 """
 
 import os
-import subprocess
 import sys
 
-PACKAGES = ["mma", "freedink-data"]
-SUFFIXES = (".mid", ".kar")
+from debian_midi import PACKAGES, first_line, package_files, run_tool
+
 MIN_COMPARED = 80
-TIMEOUT_SECONDS = 30
-SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
-                   "UndefinedBehaviorSanitizer")
 LONG_PAUSE_MS = 10000
 LARGE_DELTA = 1 << 24
 DEFAULT_TEMPO = 500000
@@ -38,36 +34,15 @@ CONTROLLER_OPS = {
 }
 
 
-def package_files():
-    try:
-        listing = subprocess.run(["dpkg", "-L"] + PACKAGES, capture_output=True, text=True)
-    except OSError:
-        return None
-    if listing.returncode != 0:
-        return None
-    files = {line for line in listing.stdout.splitlines()
-             if line.lower().endswith(SUFFIXES) and os.path.isfile(line)}
-    return sorted(files)
-
-
 def run_reader(tool, path):
     """Returns (lines, problem); problem is None when the run is acceptable."""
-    try:
-        run = subprocess.run([tool, path], capture_output=True, timeout=TIMEOUT_SECONDS)
-    except subprocess.TimeoutExpired:
-        return None, "timed out after %d s" % TIMEOUT_SECONDS
-    stderr = run.stderr.decode("latin-1")
-    for mark in SANITIZER_MARKS:
-        if mark in stderr:
-            first = next(line for line in stderr.splitlines() if mark in line)
-            return None, "sanitizer report: " + first.strip()
-    if run.returncode < 0:
-        return None, "killed by signal %d" % -run.returncode
-    if run.returncode not in (0, 1):
-        return None, "exit status %d" % run.returncode
-    lines = run.stdout.decode("latin-1").splitlines()
-    if run.returncode == 1:
-        return lines, "reader failed: " + (stderr.strip().splitlines() or ["(no message)"])[0]
+    code, lines, stderr, problem = run_tool([tool, path])
+    if problem:
+        return None, problem
+    if code not in (0, 1):
+        return None, "exit status %d" % code
+    if code == 1:
+        return lines, "reader failed: " + first_line(stderr)
     return lines, None
 
 

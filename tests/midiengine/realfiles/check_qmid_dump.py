@@ -11,45 +11,20 @@ Exits 0 when every file passed, 1 on any failure, 77 when the packages are missi
 """
 
 import os
-import subprocess
 import sys
 
-PACKAGES = ["mma", "freedink-data"]
-SUFFIXES = (".mid", ".kar")
-TIMEOUT_SECONDS = 30
-SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
-                   "UndefinedBehaviorSanitizer")
-
-
-def package_files():
-    try:
-        listing = subprocess.run(["dpkg", "-L"] + PACKAGES, capture_output=True, text=True)
-    except OSError:
-        return None
-    if listing.returncode != 0:
-        return None
-    files = {line for line in listing.stdout.splitlines()
-             if line.lower().endswith(SUFFIXES) and os.path.isfile(line)}
-    return sorted(files)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "realfiles"))
+from debian_midi import PACKAGES, first_line, package_files, run_tool  # noqa: E402
 
 
 def run_dump(tool, args):
     """Returns (stdout lines, problem); problem is None when the run is acceptable."""
-    try:
-        run = subprocess.run([tool] + args, capture_output=True, timeout=TIMEOUT_SECONDS)
-    except subprocess.TimeoutExpired:
-        return None, "timed out after %d s" % TIMEOUT_SECONDS
-    stderr = run.stderr.decode("latin-1")
-    for mark in SANITIZER_MARKS:
-        if mark in stderr:
-            first = next(line for line in stderr.splitlines() if mark in line)
-            return None, "sanitizer report: " + first.strip()
-    if run.returncode < 0:
-        return None, "killed by signal %d" % -run.returncode
-    if run.returncode != 0:
-        message = (stderr.strip().splitlines() or ["(no message)"])[0]
-        return None, "exit status %d: %s" % (run.returncode, message)
-    return run.stdout.decode("latin-1").splitlines(), None
+    code, lines, stderr, problem = run_tool([tool] + args)
+    if problem:
+        return None, problem
+    if code != 0:
+        return None, "exit status %d: %s" % (code, first_line(stderr))
+    return lines, None
 
 
 def check_file(tool, path):
