@@ -353,10 +353,11 @@ def check_restored(pane, tmp, label):
     pane.wait("EXIT line of the shell", lambda rows: "EXIT=0" in rows)
 
 
-def session_command(qplay, kar, tmp, label):
+def session_command(qplay, songs, tmp, label):
     q = shlex.quote
     stty, exit_file = q(os.path.join(tmp, label + ".stty")), q(os.path.join(tmp, label + ".exit"))
-    return (f"{q(qplay)} --out wav:{q(os.path.join(tmp, label + '.wav'))} {q(kar)}; code=$?; "
+    sources = " ".join(q(song) for song in songs)
+    return (f"{q(qplay)} --out wav:{q(os.path.join(tmp, label + '.wav'))} {sources}; code=$?; "
             f"stty -a > {stty}; echo EXIT=$code; echo $code > {exit_file}; sleep 120")
 
 
@@ -368,7 +369,7 @@ def test_screen(qplay, examples, tmp):
     kar = os.path.join(examples, "twinkle.kar")
     pane = Pane(tmux, tmp, "keys")
     try:
-        pane.start(session_command(qplay, kar, tmp, "keys"))
+        pane.start(session_command(qplay, [kar], tmp, "keys"))
         rows = pane.wait("playing state", state_is("playing"))
         check(rows[0].strip() == f"qplay · 1/1 · {kar}", f"heading row: {rows[0]!r}")
         check(rows[1].strip() == "Twinkle, Twinkle, Little Star · Traditional", f"title row: {rows[1]!r}")
@@ -417,11 +418,16 @@ def test_screen(qplay, examples, tmp):
         check_restored(pane, tmp, "keys")
         pane.cmd("kill-session", "-t", "keys")  # ends its shell's sleep
 
-        # Ctrl-C: qplay must restore the terminal and end normally, so the shell goes on.
+        # n moves on to the next source; Ctrl-C must restore the terminal and end normally, so
+        # the shell goes on.
         pane = Pane(tmux, tmp, "interrupt")
-        pane.start(session_command(qplay, kar, tmp, "interrupt"))
+        pane.start(session_command(qplay, [kar, os.path.join(examples, "frere-jacques.mod")], tmp, "interrupt"))
         pane.wait("playing state", state_is("▶ playing"))
         check(pane.flag("alternate_on") == "1", "qplay is not on the alternate screen")
+        pane.keys("n")
+        rows = pane.wait("the module after n", lambda rows: rows if rows[0].strip().startswith("qplay · 2/2") else None)
+        check(rows[1].strip() == "frere-jacques.mod", f"module title row: {rows[1]!r}")
+        pane.wait("the module playing", state_is("▶ playing"))
         pane.keys("C-c")
         check_restored(pane, tmp, "interrupt")
     finally:
