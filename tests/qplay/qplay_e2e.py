@@ -426,7 +426,7 @@ def test_screen(qplay, examples, tmp):
         check(pane.flag("alternate_on") == "1", "qplay is not on the alternate screen")
         pane.keys("n")
         rows = pane.wait("the module after n", lambda rows: rows if rows[0].strip().startswith("qplay · 2/2") else None)
-        check(rows[1].strip() == "frere-jacques.mod", f"module title row: {rows[1]!r}")
+        check(rows[1].strip() == "Frere Jacques", f"module title row: {rows[1]!r}")
         pane.wait("the module playing", state_is("▶ playing"))
         pane.keys("C-c")
         check_restored(pane, tmp, "interrupt")

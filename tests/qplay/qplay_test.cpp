@@ -233,6 +233,26 @@ TEST(QplaySources, SortsByContentThenExtension) {
       {std::string(dir) + "/missing.xm", SourceKind::Midi},  // reported as a file that cannot open
   };
   for (const auto& c : cases) EXPECT_EQ(classifySource(c.source), c.kind) << c.source;
+
+  // Module titles from the headers' own places, padding trimmed.
+  auto padded = [](std::string text, std::size_t size) {
+    text.resize(size, '\0');
+    return text;
+  };
+  std::string mod = padded("Round tune   ", 1080) + "M.K.";
+  std::string s3m = padded("Scream title", 44) + "SCRM";
+  const struct {
+    std::string path;
+    std::string title;
+  } titles[] = {
+      {file("a.xm", "Extended Module: " + padded("Xm song", 20) + "\x1a"), "Xm song"},
+      {file("a.it", "IMPM" + padded("It song", 26)), "It song"},
+      {file("a.s3m", s3m), "Scream title"},
+      {file("a.mod", mod), "Round tune"},
+      {file("b.mod", padded("No signature", 1084)), ""},
+      {file("c.mod", "short"), ""},
+  };
+  for (const auto& t : titles) EXPECT_EQ(moduleTitle(t.path), t.title) << t.path;
   EXPECT_EQ(resultName(SourceKind::Midi, -9454), "QMID_ERR_OPEN");
   EXPECT_EQ(resultName(SourceKind::Midi, -9451), "QMID_ERR_DEVICE");
   EXPECT_EQ(resultName(SourceKind::Module, -9502), "QMOD_ERR_LOAD");

@@ -98,6 +98,7 @@ class Player::Song {
   std::int32_t baseTempo_ = 0;
   int tempoPercent_;
   std::string info_;
+  std::string moduleTitle_;
   CueReader cues_;
   KaraokeState karaoke_;
   std::string notice_;
@@ -135,6 +136,10 @@ void Player::Song::onStarted() {
   started_ = true;
   info_ = decoder_.decodeMixed(engine_->info());
   if (!info_.empty()) event("info " + quoted(info_));
+  if (kind_ == SourceKind::Module) {
+    moduleTitle_ = moduleTitle(source_);
+    if (!moduleTitle_.empty()) event("title " + quoted(decoder_.decode(moduleTitle_)));
+  }
   if (engine_->hasControls()) {
     baseTempo_ = engine_->tempo();
     if (tempoPercent_ != 100) engine_->setTempo(std::max(1, baseTempo_ * tempoPercent_ / 100));
@@ -235,7 +240,7 @@ void Player::Song::draw(bool force) {
   Frame frame;
   frame.heading = "qplay \xC2\xB7 " + std::to_string(index_ + 1) + "/" + std::to_string(total_) + " \xC2\xB7 " +
                   decoder_.decode(source_);
-  frame.title = decoder_.decode(karaoke_.title);
+  frame.title = decoder_.decode(kind_ == SourceKind::Module ? moduleTitle_ : karaoke_.title);
   if (frame.title.empty()) frame.title = decoder_.decode(source_.substr(source_.find_last_of('/') + 1));
   frame.info = info_;
   frame.karaoke = karaoke_.current > 0 || karaoke_.next > 0;

@@ -39,6 +39,33 @@ SourceKind classifySource(const std::string& source) {
   return SourceKind::Module;
 }
 
+std::string moduleTitle(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[1084] = {};
+  const auto size = static_cast<std::size_t>(in.read(head, sizeof head).gcount());
+  auto at = [&](std::size_t offset, const char* text) {
+    const std::size_t n = std::strlen(text);
+    return size >= offset + n && std::memcmp(head + offset, text, n) == 0;
+  };
+  std::size_t offset = 0, length = 0;
+  if (at(0, "Extended Module: ")) {
+    offset = 17, length = 20;
+  } else if (at(0, "IMPM")) {
+    offset = 4, length = 26;
+  } else if (at(44, "SCRM")) {
+    offset = 0, length = 28;
+  } else if (size >= 1084) {  // 31-instrument MOD: a signature such as "M.K." or "8CHN" at 1080
+    bool signature = true;
+    for (int i = 1080; i < 1084; ++i) signature = signature && std::isgraph(static_cast<unsigned char>(head[i]));
+    if (signature) offset = 0, length = 20;
+  }
+  std::string title(head + offset, strnlen(head + offset, length));
+  while (!title.empty() && (title.back() == ' ' || static_cast<unsigned char>(title.back()) < 0x20)) title.pop_back();
+  for (char& c : title)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return title;
+}
+
 std::string resultName(SourceKind kind, std::int32_t code) {
   struct Name {
     std::int32_t code;

@@ -13,6 +13,10 @@ enum class SourceKind { Midi, Module };
 // that cannot be read goes to the MIDI engine, which reports it as a file it cannot open.
 SourceKind classifySource(const std::string& source);
 
+// The song name that a MOD, S3M, XM or IT file carries in its header (the module engine gives
+// no text of its own), in the file's own bytes; empty for other files.
+std::string moduleTitle(const std::string& path);
+
 // "QMID_ERR_OPEN" for -9454 of the MIDI engine, "QMOD_ERR_LOAD" for -9502 of the module engine.
 std::string resultName(SourceKind kind, std::int32_t code);
 
