@@ -430,6 +430,34 @@ def test_screen(qplay, examples, tmp):
         pane.wait("the module playing", state_is("▶ playing"))
         pane.keys("C-c")
         check_restored(pane, tmp, "interrupt")
+        pane.cmd("kill-session", "-t", "interrupt")
+
+        # Ctrl-Z in an interactive shell: the terminal is the shell's while qplay is stopped,
+        # and the screen comes back with fg.
+        pane = Pane(tmux, tmp, "suspend")
+        pane.start("bash --norc --noprofile -i")
+        q = shlex.quote
+        stty, exit_file = q(os.path.join(tmp, "suspend.stty")), q(os.path.join(tmp, "suspend.exit"))
+        pane.keys("-l", f"{q(qplay)} --out null {q(kar)}")
+        pane.keys("Enter")
+        pane.wait("playing state", state_is("▶ playing"))
+        pane.keys("C-z")
+        pane.wait("the shell's job report", lambda rows: any("Stopped" in r for r in rows))
+        check(pane.flag("alternate_on") == "0", "still on the alternate screen while stopped")
+        pane.keys("-l", f"stty -a > {stty}")
+        pane.keys("Enter")
+        pane.wait("stty's output", lambda rows: read_text(os.path.join(tmp, "suspend.stty")))
+        modes = read_text(os.path.join(tmp, "suspend.stty")).split()
+        check("icanon" in modes and "echo" in modes, "terminal modes not given back while stopped")
+        pane.keys("-l", "fg")
+        pane.keys("Enter")
+        pane.wait("the screen after fg", state_is("▶ playing"))
+        check(pane.flag("alternate_on") == "1", "the screen did not come back after fg")
+        pane.keys("q")
+        pane.keys("-l", f"echo $? > {exit_file}")  # fg's status is the job's
+        pane.keys("Enter")
+        code = pane.wait("end of qplay", lambda rows: read_text(os.path.join(tmp, "suspend.exit")).strip())
+        check(code.strip() == "0", f"qplay exited with {code} after a suspend")
     finally:
         try:
             pane.cmd("kill-server")

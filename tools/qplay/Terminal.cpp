@@ -26,12 +26,8 @@ int wakePipe[2] = {-1, -1};
 // Shows the cursor, resets colours and leaves the alternate screen.
 constexpr char kRestoreScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
 
-void restoreTerminal() {
-  if (savedStderr >= 0) {
-    dup2(savedStderr, STDERR_FILENO);
-    close(savedStderr);
-    savedStderr = -1;
-  }
+// The screen and the key modes, as the shell had them.
+void restoreScreenAndModes() {
   if (screenUp) {
     ssize_t ignored = write(STDOUT_FILENO, kRestoreScreen, sizeof kRestoreScreen - 1);
     (void)ignored;
@@ -41,6 +37,16 @@ void restoreTerminal() {
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedMode);
     modeSaved = 0;
   }
+}
+
+// Everything, standard error included: on the way out.
+void restoreTerminal() {
+  if (savedStderr >= 0) {
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    savedStderr = -1;
+  }
+  restoreScreenAndModes();
 }
 
 void onEndSignal(int signal) {
@@ -67,10 +73,16 @@ void onSuspend(int) {
   const bool wasUp = screenUp;
   struct termios raw;
   const bool hadMode = modeSaved && tcgetattr(STDIN_FILENO, &raw) == 0;
-  restoreTerminal();
+  restoreScreenAndModes();  // standard error stays captured: the screen comes back
+  // Stop for real: the default action, with the signal unblocked (a handler runs with its own
+  // signal blocked, so a raise() here would only come back to this handler).
   ::signal(SIGTSTP, SIG_DFL);
+  sigset_t tstp;
+  sigemptyset(&tstp);
+  sigaddset(&tstp, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &tstp, nullptr);
   raise(SIGTSTP);
-  // Running again.
+  // Running again (SIGCONT).
   ::signal(SIGTSTP, onSuspend);
   if (hadMode) {
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
