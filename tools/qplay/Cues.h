@@ -25,7 +25,6 @@ struct Cue {
 class CueReader {
  public:
   Cue read(const QWinMessage& message);
-  void clear() { lineTexts_.clear(); }
 
  private:
   std::map<int, std::string> lineTexts_;  // syllables find their text in their line

@@ -297,8 +297,8 @@ Player::Outcome Player::Song::play() {
       for (const std::string& line : terminal->takeErrorLines()) notice_ = line;
     }
     if (const int signal = pendingSignal()) {
-      player_.killed_ = signal != SIGINT;
-      if (player_.killed_) player_.report("ended by signal " + std::to_string(signal), true);
+      // Ctrl-C is the listener quitting; SIGTERM or SIGHUP is not.
+      if (signal != SIGINT) player_.report("ended by signal " + std::to_string(signal), true);
       return finish(Outcome::Quit, "quit");
     }
     if (terminal && (fds[2].revents & POLLIN)) {

@@ -25,8 +25,6 @@ class Player {
   // Failures and notices in the order they came, for standard error.
   const std::vector<std::string>& reports() const { return reports_; }
   bool failed() const { return failed_; }
-  // SIGTERM or SIGHUP rather than the listener.
-  bool killedBySignal() const { return killed_; }
 
  private:
   class Song;
@@ -41,7 +39,6 @@ class Player {
   bool fallback_ = false;  // no device could be opened: rendering to WAV files
   int renderedFiles_ = 0;
   bool failed_ = false;
-  bool killed_ = false;
   std::vector<std::string> reports_;
 };
 

@@ -23,7 +23,8 @@ volatile sig_atomic_t resized = 0;
 volatile sig_atomic_t savedStderr = -1;  // the real standard error while it is captured
 int wakePipe[2] = {-1, -1};
 
-// Shows the cursor, resets colours and leaves the alternate screen.
+// Switches to the alternate screen, hides the cursor and clears; and back, colours reset.
+constexpr char kEnterScreen[] = "\x1b[?1049h\x1b[?25l\x1b[2J";
 constexpr char kRestoreScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
 
 // The screen and the key modes, as the shell had them.
@@ -89,8 +90,7 @@ void onSuspend(int) {
     modeSaved = 1;
   }
   if (wasUp) {
-    static const char enter[] = "\x1b[?1049h\x1b[?25l\x1b[2J";
-    ssize_t ignored = write(STDOUT_FILENO, enter, sizeof enter - 1);
+    ssize_t ignored = write(STDOUT_FILENO, kEnterScreen, sizeof kEnterScreen - 1);
     (void)ignored;
     screenUp = 1;
     resized = 1;  // redraw everything
@@ -155,8 +155,7 @@ bool Terminal::enter() {
     modeSaved = 0;
     return false;
   }
-  static const char enterScreen[] = "\x1b[?1049h\x1b[?25l\x1b[2J";
-  ssize_t ignored = write(STDOUT_FILENO, enterScreen, sizeof enterScreen - 1);
+  ssize_t ignored = write(STDOUT_FILENO, kEnterScreen, sizeof kEnterScreen - 1);
   (void)ignored;
   screenUp = 1;
   entered_ = true;

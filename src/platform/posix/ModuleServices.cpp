@@ -3,18 +3,15 @@
 #include "DlLibraries.h"
 #include "IniSettings.h"
 #include "Platform.h"
-#include "SystemServices.h"
 
 namespace platform {
 
 Services defaultServices() {
   static auto* libraries = new DlLibraries;
   static auto* settings = new IniSettings;
-  static auto* memory = new SystemMemoryService;
   Services services{};
   services.libraries = libraries;
   services.settings = settings;
-  services.memory = memory;
   return services;
 }
 
